@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Checks the sources against .clang-format and .clang-tidy. Needs a
+# configured 'dev' build for its compile commands.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+mapfile -t sources < <(git ls-files -- '*.cpp' '*.h')
+echo "clang-format: ${#sources[@]} files"
+clang-format --dry-run -Werror "${sources[@]}"
+
+[ -f build/dev/compile_commands.json ] || cmake --preset dev >/dev/null
+mapfile -t units < <(git ls-files -- '*.cpp' | grep -v -E '^platform/win32/')
+echo "clang-tidy: ${#units[@]} files"
+clang-tidy -p build/dev --quiet "${units[@]}"
+echo "lint: clean"

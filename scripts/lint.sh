@@ -4,12 +4,12 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-mapfile -t sources < <(git ls-files -- '*.cpp' '*.h')
+mapfile -t sources < <(git ls-files --cached --others --exclude-standard -- '*.cpp' '*.h')
 echo "clang-format: ${#sources[@]} files"
 clang-format --dry-run -Werror "${sources[@]}"
 
 [ -f build/dev/compile_commands.json ] || cmake --preset dev >/dev/null
-mapfile -t units < <(git ls-files -- '*.cpp' | grep -v -E '^platform/win32/')
+mapfile -t units < <(git ls-files --cached --others --exclude-standard -- '*.cpp')
 echo "clang-tidy: ${#units[@]} files"
 clang-tidy -p build/dev --quiet "${units[@]}"
 echo "lint: clean"

@@ -61,8 +61,9 @@ void DeviceTrainer::OnReport(const MaruvelHID::InputReport* report) {
   }
   std::free(changed);
 
-  // Without its buffer the trainer can only go on reporting nothing.
-  if (previous != nullptr) {
+  // Without its buffer the trainer can only go on reporting nothing; an
+  // empty report (data may then be null) has nothing to keep.
+  if (previous != nullptr && length != 0) {
     std::memcpy(previous, report->data, length);
     hasPrevious = true;
   }

@@ -1,0 +1,42 @@
+// The button trainer: wires the Handler to the HID library, lets it learn
+// buttons for a fixed time and exits.
+#include "hid/DeviceManager.h"
+#include "hid/HidEntryPoints.h"
+#include "trainer/ConsoleOutput.h"
+#include "trainer/Handler.h"
+
+#ifndef BT_RUN_MILLISECONDS
+#define BT_RUN_MILLISECONDS 120000
+#endif
+
+namespace {
+
+constexpr DWORD kRunMilliseconds = BT_RUN_MILLISECONDS;
+
+// The process-wide objects, constructed in this order and destroyed in the
+// reverse one; being in one file fixes the order.
+MaruvelHID::DeviceManager manager;
+Handler handler;
+
+// Binds hid.dll once the two objects above exist. At exit it is the first
+// to go, and stops the reader thread: no report then reaches a trainer being
+// destroyed, and no Poll walks a registry being freed.
+struct HidBinding {
+  HidBinding() { HidEntryPoints::Bind(); }
+  ~HidBinding() { manager.Stop(); }
+  HidBinding(const HidBinding&) = delete;
+  HidBinding& operator=(const HidBinding&) = delete;
+  HidBinding(HidBinding&&) = delete;
+  HidBinding& operator=(HidBinding&&) = delete;
+} hidBinding;
+
+}  // namespace
+
+int main() {
+  manager.sink = &handler;
+  manager.Refresh();
+  manager.Start();
+  WriteMessage("Waiting for input...\n");
+  Sleep(kRunMilliseconds);
+  return 0;
+}

@@ -92,8 +92,7 @@ void DeviceManager::Refresh() {
       delete hid;
       continue;
     }
-    HIDP_CAPS caps{};
-    caps.InputReportByteLength = 0;
+    HIDP_CAPS caps{};  // InputReportByteLength stays 0 unless GetCaps fills it
     if (!hid->GetCaps(caps) || caps.InputReportByteLength == 0) {
       delete hid;
       continue;

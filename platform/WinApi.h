@@ -107,7 +107,9 @@ using HANDLE = void*;
 using HWND = void*;
 using HMODULE = struct StandInModule*;
 using HDEVINFO = void*;
-#define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-1)))
+// The value is an all-ones address, as on Windows.
+// NOLINTNEXTLINE(performance-no-int-to-ptr)
+inline void* const INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-1));
 using FARPROC = INT_PTR(WINAPI*)();
 
 struct SECURITY_ATTRIBUTES;

@@ -46,7 +46,8 @@ FileObject::~FileObject() {
 void FileObject::Close() {
   closed = true;
   const std::uint64_t one = 1;
-  (void)!write(closedDescriptor, &one, sizeof one);
+  const ssize_t written = write(closedDescriptor, &one, sizeof one);
+  (void)written;  // an eventfd that is readable already stays so
 }
 
 void ThreadObject::Finish() {

@@ -148,7 +148,7 @@ class Player {
       if (verb == "wait-reads") {
         const int count = static_cast<int>(Number(words));
         if (!devices.WaitForReads(Utf16(path), count, std::chrono::seconds(10))) {
-          std::fprintf(stderr, "scenario: no read %d on %s\n", count, path.c_str());
+          (void)std::fprintf(stderr, "scenario: no read %d on %s\n", count, path.c_str());
         }
       } else if (verb == "report") {
         (void)devices.Deliver(Utf16(path), HexBytes(words));
@@ -166,7 +166,7 @@ class Player {
           }
         }).detach();
       } else {
-        std::fprintf(stderr, "scenario: unknown step '%s'\n", step.line.c_str());
+        (void)std::fprintf(stderr, "scenario: unknown step '%s'\n", step.line.c_str());
       }
     }
   }
@@ -177,9 +177,14 @@ class Player {
   std::vector<Step> steps;
 };
 
-// Plugs the scenario's devices before main and starts the player. The
-// devices and the player are never destroyed: the player's threads run
-// until the process ends.
+// The scenario's devices and player. Never destroyed: the player's threads
+// run until the process ends.
+ScriptedDevices* scenarioDevices = nullptr;
+Player* scenarioPlayer = nullptr;
+
+// Plugs the scenario's devices before main and starts the player. If that
+// throws, the program ends before main: a scenario it cannot play is no run.
+// NOLINTNEXTLINE(cert-err58-cpp)
 const bool scenarioLoaded = [] {
   const char* file = std::getenv("BT_SCENARIO");
   if (file == nullptr) {
@@ -187,14 +192,14 @@ const bool scenarioLoaded = [] {
   }
   std::ifstream scenario(file);
   if (!scenario) {
-    std::fprintf(stderr, "scenario: cannot read %s\n", file);
+    (void)std::fprintf(stderr, "scenario: cannot read %s\n", file);
     return false;
   }
-  auto* devices = new ScriptedDevices;
-  auto* player = new Player(*devices);
-  player->Load(scenario);
-  (void)standin::UseDeviceSource(devices);
-  std::thread([player] { player->Play(); }).detach();
+  scenarioDevices = new ScriptedDevices;
+  scenarioPlayer = new Player(*scenarioDevices);
+  scenarioPlayer->Load(scenario);
+  (void)standin::UseDeviceSource(scenarioDevices);
+  std::thread([] { scenarioPlayer->Play(); }).detach();
   return true;
 }();
 

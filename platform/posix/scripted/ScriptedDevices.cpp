@@ -32,11 +32,13 @@ struct HandleQueue {
   // Keeps 'ready' readable exactly while there is something to take.
   void Signal() const {
     const std::uint64_t one = 1;
-    (void)!write(ready, &one, sizeof one);
+    const ssize_t written = write(ready, &one, sizeof one);
+    (void)written;  // an eventfd that is readable already stays so
   }
   void Unsignal() const {
     std::uint64_t count = 0;
-    (void)!read(ready, &count, sizeof count);
+    const ssize_t taken = read(ready, &count, sizeof count);
+    (void)taken;  // an eventfd that is not readable has nothing to reset
   }
 
   std::deque<Delivery> deliveries;

@@ -37,8 +37,10 @@ struct HidBinding {
 int main() {
   manager.sink = &handler;
   manager.Refresh();
-  manager.Start();
+  // The prompt goes out before the reader thread exists: a button learnt at
+  // once must not print ahead of it.
   WriteMessage("Waiting for input...\n");
+  manager.Start();
   Sleep(kRunMilliseconds);
   return 0;
 }

@@ -130,6 +130,12 @@ class ScriptedInterface final : public OpenInterface {
     {
       const std::lock_guard<std::mutex> hold(state->mutex);
       PathEntry& entry = state->entries[path];
+      // A handle whose device went away refuses reads at once, also when no
+      // read was in flight to learn it from, and also once the path is back.
+      if (queue->gone) {
+        error = ERROR_DEVICE_NOT_CONNECTED;
+        return false;
+      }
       if (!entry.readsStart) {
         error = ERROR_GEN_FAILURE;
         return false;

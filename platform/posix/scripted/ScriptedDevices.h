@@ -38,8 +38,9 @@ class ScriptedDevices final : public DeviceSource {
   // path had. Handles opened before it was unplugged stay gone.
   void Plug(const ScriptedDevice& device);
   // Takes the device away: it is no longer listed nor opened, and each open
-  // handle on it goes: a read in flight completes once with an error and no
-  // bytes, later reads fail at once.
+  // handle on it goes: the reports already queued on it are still read, then
+  // one read completes with an error and no bytes, and later reads fail at
+  // once.
   void Unplug(const Path& path);
 
   // Queues a report on every open handle of the path. False when none is open.

@@ -44,8 +44,8 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
-// The others rely on the types of windows.h; hidpi.h declares HIDP_CAPS.
-#include <hidpi.h>
+// The others rely on the types of windows.h. hidsdi.h brings hidusage.h and
+// hidpi.h (HIDP_CAPS) with it, in the order they need.
 #include <hidsdi.h>
 #include <setupapi.h>
 

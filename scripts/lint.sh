@@ -11,5 +11,5 @@ clang-format --dry-run -Werror "${sources[@]}"
 [ -f build/dev/compile_commands.json ] || cmake --preset dev >/dev/null
 mapfile -t units < <(git ls-files --cached --others --exclude-standard -- '*.cpp')
 echo "clang-tidy: ${#units[@]} files"
-clang-tidy -p build/dev --quiet "${units[@]}"
+printf '%s\0' "${units[@]}" | xargs -0 -n 1 -P "$(nproc)" clang-tidy -p build/dev --quiet
 echo "lint: clean"

@@ -20,17 +20,21 @@ constexpr DWORD kRunMilliseconds = BT_RUN_MILLISECONDS;
 MaruvelHID::DeviceManager manager;
 Handler handler;
 
-// Binds hid.dll once the two objects above exist. At exit it is the first
-// to go, and stops the reader thread: no report then reaches a trainer being
-// destroyed, and no Poll walks a registry being freed.
+// Binds hid.dll once the two objects above exist.
 struct HidBinding {
   HidBinding() { HidEntryPoints::Bind(); }
-  ~HidBinding() { manager.Stop(); }
-  HidBinding(const HidBinding&) = delete;
-  HidBinding& operator=(const HidBinding&) = delete;
-  HidBinding(HidBinding&&) = delete;
-  HidBinding& operator=(HidBinding&&) = delete;
 } hidBinding;  // NOLINT(cert-err58-cpp)
+
+// The first to go at exit: stops the reader thread, so that no report
+// reaches a trainer being destroyed and no Poll walks a registry being freed.
+struct ReaderStop {
+  ReaderStop() = default;
+  ~ReaderStop() { manager.Stop(); }
+  ReaderStop(const ReaderStop&) = delete;
+  ReaderStop& operator=(const ReaderStop&) = delete;
+  ReaderStop(ReaderStop&&) = delete;
+  ReaderStop& operator=(ReaderStop&&) = delete;
+} readerStop;
 
 }  // namespace
 

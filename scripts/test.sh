@@ -8,7 +8,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 . scripts/packages.sh
-ensure_packages cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
+# llvm-14 brings the symbolizer that sanitizer reports (and leak suppressions) need in the clang build.
+ensure_packages cmake ninja-build g++ clang libclang-rt-14-dev llvm-14 libgtest-dev libgmock-dev
 
 for preset in ${BT_PRESETS:-dev asan tsan fuzz}; do
   echo "== $preset"

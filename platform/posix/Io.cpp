@@ -37,9 +37,15 @@ thread_local std::vector<PendingRead> threadReads;
 
 constexpr ULONG_PTR kStatusPending = 0x103;
 
-// Takes out of 'reads' every read that has completed, in the order started.
-std::vector<CompletedRead> TakeCompleted(std::vector<PendingRead>& reads) {
-  std::vector<CompletedRead> completed;
+// Storage the alertable wait reuses, so that a steady stream of reports
+// costs no heap allocation. A routine that waits again while its own wait
+// runs routines finds the spare list taken and makes its own.
+thread_local std::vector<CompletedRead> spareCompleted;
+thread_local std::vector<pollfd> pollDescriptors;
+
+// Moves into 'completed' every read of 'reads' that has completed, in the
+// order started.
+void TakeCompleted(std::vector<PendingRead>& reads, std::vector<CompletedRead>& completed) {
   auto stillPending = std::remove_if(reads.begin(), reads.end(), [&](PendingRead& read) {
     if (read.file->closed) {
       completed.push_back({ERROR_OPERATION_ABORTED, 0, read.overlapped, read.routine});
@@ -59,7 +65,6 @@ std::vector<CompletedRead> TakeCompleted(std::vector<PendingRead>& reads) {
     return false;
   });
   reads.erase(stillPending, reads.end());
-  return completed;
 }
 
 // Milliseconds left until 'deadline', for poll(): -1 for no deadline.
@@ -140,9 +145,10 @@ DWORD SleepEx(DWORD dwMilliseconds, BOOL bAlertable) {
   const bool forever = dwMilliseconds == INFINITE;
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(forever ? 0 : dwMilliseconds);
-  std::vector<pollfd> descriptors;
+  std::vector<standin::CompletedRead> completed = std::move(standin::spareCompleted);
+  completed.clear();
   for (;;) {
-    std::vector<standin::CompletedRead> completed = standin::TakeCompleted(standin::threadReads);
+    standin::TakeCompleted(standin::threadReads, completed);
     if (!completed.empty()) {
       // Routines may start new reads: those join threadReads for the next wait.
       for (const standin::CompletedRead& read : completed) {
@@ -150,12 +156,17 @@ DWORD SleepEx(DWORD dwMilliseconds, BOOL bAlertable) {
         read.overlapped->InternalHigh = read.bytes;
         read.routine(read.error, read.bytes, read.overlapped);
       }
+      completed.clear();
+      standin::spareCompleted = std::move(completed);
       return WAIT_IO_COMPLETION;
     }
     const int timeout = standin::PollTimeout(forever, deadline);
     if (timeout == 0) {
+      standin::spareCompleted = std::move(completed);
       return 0;
     }
+    // No routine runs between here and poll, so no nested wait shares these.
+    std::vector<pollfd>& descriptors = standin::pollDescriptors;
     descriptors.clear();
     for (const standin::PendingRead& read : standin::threadReads) {
       descriptors.push_back({read.file->device->ReadyDescriptor(), POLLIN, 0});
@@ -164,6 +175,7 @@ DWORD SleepEx(DWORD dwMilliseconds, BOOL bAlertable) {
     // Sleeps in the kernel until a read has something or the time is up.
     if (poll(descriptors.data(), descriptors.size(), timeout) < 0 && errno != EINTR) {
       Sleep(static_cast<DWORD>(timeout < 0 ? INFINITE : static_cast<DWORD>(timeout)));
+      standin::spareCompleted = std::move(completed);
       return 0;
     }
   }

@@ -43,6 +43,23 @@ constexpr ULONG_PTR kStatusPending = 0x103;
 thread_local std::vector<CompletedRead> spareCompleted;
 thread_local std::vector<pollfd> pollDescriptors;
 
+// The list of completed reads of one alertable wait: the thread's spare one,
+// given back, emptied, however the wait ends.
+class CompletedList {
+ public:
+  CompletedList() : reads(std::move(spareCompleted)) { reads.clear(); }
+  ~CompletedList() {
+    reads.clear();
+    spareCompleted = std::move(reads);
+  }
+  CompletedList(const CompletedList&) = delete;
+  CompletedList& operator=(const CompletedList&) = delete;
+  CompletedList(CompletedList&&) = delete;
+  CompletedList& operator=(CompletedList&&) = delete;
+
+  std::vector<CompletedRead> reads;
+};
+
 // Moves into 'completed' every read of 'reads' that has completed, in the
 // order started.
 void TakeCompleted(std::vector<PendingRead>& reads, std::vector<CompletedRead>& completed) {
@@ -145,24 +162,20 @@ DWORD SleepEx(DWORD dwMilliseconds, BOOL bAlertable) {
   const bool forever = dwMilliseconds == INFINITE;
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(forever ? 0 : dwMilliseconds);
-  std::vector<standin::CompletedRead> completed = std::move(standin::spareCompleted);
-  completed.clear();
+  standin::CompletedList completed;
   for (;;) {
-    standin::TakeCompleted(standin::threadReads, completed);
-    if (!completed.empty()) {
+    standin::TakeCompleted(standin::threadReads, completed.reads);
+    if (!completed.reads.empty()) {
       // Routines may start new reads: those join threadReads for the next wait.
-      for (const standin::CompletedRead& read : completed) {
+      for (const standin::CompletedRead& read : completed.reads) {
         read.overlapped->Internal = read.error;
         read.overlapped->InternalHigh = read.bytes;
         read.routine(read.error, read.bytes, read.overlapped);
       }
-      completed.clear();
-      standin::spareCompleted = std::move(completed);
       return WAIT_IO_COMPLETION;
     }
     const int timeout = standin::PollTimeout(forever, deadline);
     if (timeout == 0) {
-      standin::spareCompleted = std::move(completed);
       return 0;
     }
     // No routine runs between here and poll, so no nested wait shares these.
@@ -175,7 +188,6 @@ DWORD SleepEx(DWORD dwMilliseconds, BOOL bAlertable) {
     // Sleeps in the kernel until a read has something or the time is up.
     if (poll(descriptors.data(), descriptors.size(), timeout) < 0 && errno != EINTR) {
       Sleep(static_cast<DWORD>(timeout < 0 ? INFINITE : static_cast<DWORD>(timeout)));
-      standin::spareCompleted = std::move(completed);
       return 0;
     }
   }

@@ -25,10 +25,15 @@ SetRegistry& Sets() {
   return *registry;
 }
 
-// The set behind a handle, or null; the caller holds the registry's mutex.
+// The set behind a handle, else null with ERROR_INVALID_HANDLE set; the
+// caller holds the registry's mutex.
 DeviceInfoSet* FindSet(SetRegistry& registry, HDEVINFO handle) {
   auto* set = static_cast<DeviceInfoSet*>(handle);
-  return registry.live.count(set) != 0 ? set : nullptr;
+  if (registry.live.count(set) == 0) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  return set;
 }
 
 bool IsHidClass(const GUID* guid) {
@@ -62,7 +67,6 @@ BOOL SetupDiEnumDeviceInterfaces(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA Device
   const std::lock_guard<std::mutex> hold(registry.mutex);
   const ::DeviceInfoSet* set = FindSet(registry, DeviceInfoSet);
   if (set == nullptr) {
-    SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
   if (DeviceInfoData != nullptr || InterfaceClassGuid == nullptr ||
@@ -94,7 +98,6 @@ BOOL SetupDiGetDeviceInterfaceDetailW(HDEVINFO DeviceInfoSet,
   const std::lock_guard<std::mutex> hold(registry.mutex);
   const ::DeviceInfoSet* set = FindSet(registry, DeviceInfoSet);
   if (set == nullptr) {
-    SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
   if (DeviceInterfaceData == nullptr ||
@@ -134,7 +137,6 @@ BOOL SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
   const std::lock_guard<std::mutex> hold(registry.mutex);
   ::DeviceInfoSet* set = FindSet(registry, DeviceInfoSet);
   if (set == nullptr) {
-    SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
   registry.live.erase(set);

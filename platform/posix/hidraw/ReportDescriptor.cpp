@@ -278,6 +278,7 @@ int ReportDescriptor::InputCollectionOf(BYTE reportId) const {
 
 DescriptorStatus ParseReportDescriptorStatus(const BYTE* data, size_t size, ReportDescriptor& out) {
   out = ReportDescriptor{};
+  // Null data holds no bytes, whatever size says.
   if (data == nullptr) {
     size = 0;
   }

@@ -39,8 +39,9 @@ struct ReportDescriptor {
 // Parses the 'size' bytes at 'data' (which may be null when size is 0).
 // Returns true with 'out' filled in, or false, leaving 'out' empty, when the
 // bytes do not describe a device Windows could present: no top-level
-// collection, a report ID of 0, or a report too long for the 16-bit lengths.
-// Never reads outside the bytes given, whatever they hold.
+// collection, a report ID of 0 (or above 255), a report too long for the
+// 16-bit lengths, or a Push/Pop the global-state stack cannot follow (see
+// DescriptorStatus). Never reads outside the bytes given, whatever they hold.
 bool ParseReportDescriptor(const BYTE* data, size_t size, ReportDescriptor& out);
 
 // Why a parse failed, for the device source's messages and the tests.

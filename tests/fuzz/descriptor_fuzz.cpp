@@ -1,11 +1,14 @@
 // Feeds the hidraw source's report-descriptor parser arbitrary bytes, as a
-// device might describe itself, and checks what any result must satisfy.
+// device might describe itself, and checks what any result must satisfy;
+// then frames the same bytes as a report of each collection, as a node might
+// give them.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
+#include "platform/posix/hidraw/HidrawDevices.h"
 #include "platform/posix/hidraw/ReportDescriptor.h"
 
 namespace {
@@ -43,6 +46,24 @@ void CheckParsed(const standin::ReportDescriptor& parsed) {
   }
 }
 
+// Frames 'raw' for every collection into buffers of exactly the room given,
+// so that a write past them is caught.
+void CheckFraming(const standin::ReportDescriptor& parsed, const std::vector<BYTE>& raw) {
+  for (const standin::TopCollection& collection : parsed.collections) {
+    const USHORT length = collection.inputReportByteLength;
+    for (const DWORD room : {static_cast<DWORD>(length), static_cast<DWORD>(raw.size() % 7)}) {
+      std::vector<BYTE> out(room);
+      const DWORD bytes = standin::FrameInputReport(parsed.usesReportIds, length, raw.data(),
+                                                    raw.size(), out.data(), room);
+      Check(bytes == (room < length ? room : length), "framed length is not the smaller room");
+      if (bytes > 0) {
+        const BYTE id = parsed.usesReportIds && !raw.empty() ? raw[0] : 0;
+        Check(out[0] == id, "framed report does not start with its ID");
+      }
+    }
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -57,6 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Check(standin::DescriptorStatusName(status) != nullptr, "a status without a name");
   if (status == standin::DescriptorStatus::kOk) {
     CheckParsed(parsed);
+    CheckFraming(parsed, bytes);
   } else {
     Check(parsed.collections.empty() && !parsed.usesReportIds, "a failed parse left a result");
   }

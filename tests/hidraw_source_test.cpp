@@ -29,10 +29,10 @@ using Bytes = std::vector<BYTE>;
 using scriptedtest::PathOf;
 
 // A game pad without report IDs: 16 buttons and two 8-bit axes, 4 bytes.
-const Bytes kGamepad = {0x05, 0x01, 0x09, 0x05, 0xA1, 0x01, 0x05, 0x09, 0x19, 0x01, 0x29,
-                        0x10, 0x15, 0x00, 0x25, 0x01, 0x75, 0x01, 0x95, 0x10, 0x81, 0x02,
-                        0x05, 0x01, 0x09, 0x30, 0x09, 0x31, 0x15, 0x00, 0x26, 0xFF, 0x00,
-                        0x75, 0x08, 0x95, 0x02, 0x81, 0x02, 0xC0};
+const Bytes kGamepad = {0x05, 0x01, 0x09, 0x05, 0xA1, 0x01, 0x05, 0x09, 0x19, 0x01,
+                        0x29, 0x10, 0x15, 0x00, 0x25, 0x01, 0x75, 0x01, 0x95, 0x10,
+                        0x81, 0x02, 0x05, 0x01, 0x09, 0x30, 0x09, 0x31, 0x15, 0x00,
+                        0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x02, 0x81, 0x02, 0xC0};
 
 // Three top-level collections with report IDs: a keyboard (report 1, 8
 // bytes), consumer controls (report 2, 2 bytes) and a vendor collection with
@@ -97,8 +97,9 @@ class HidrawTest : public testing::Test {
     const std::string nodeName = "hidraw" + std::to_string(node.number);
     const fs::path classEntry = hid / "hidraw" / nodeName;
     fs::create_directories(classEntry);
-    Write(hid / "report_descriptor",
-          std::string(reinterpret_cast<const char*>(node.descriptor.data()), node.descriptor.size()));
+    Write(
+        hid / "report_descriptor",
+        std::string(reinterpret_cast<const char*>(node.descriptor.data()), node.descriptor.size()));
     Write(hid / "uevent", "DRIVER=hid-generic\nHID_ID=" + node.hidId + "\nHID_NAME=" + node.name +
                               "\nHID_PHYS=test\nHID_UNIQ=\nMODALIAS=hid:test\n");
     fs::create_directory_symlink("../../../" + node.hidDevice, classEntry / "device");
@@ -126,7 +127,9 @@ class HidrawTest : public testing::Test {
     out << bytes;
   }
 
-  std::string DevPath(const std::string& rest) const { return (root / "dev").string() + "/" + rest; }
+  std::string DevPath(const std::string& rest) const {
+    return (root / "dev").string() + "/" + rest;
+  }
 
   // Gives the node one report, as the kernel would; the source must have
   // the node open already.
@@ -147,12 +150,20 @@ class HidrawTest : public testing::Test {
   std::map<unsigned, int> writers;
 };
 
-const FakeNode kUsbPad{10, "0003:045E:028E.0007", kGamepad, "0003:0000045E:0000028E",
-                       "Microsoft X-Box 360 pad", UsbParent{"0114", std::string("Controller")}};
-const FakeNode kKeyboard{2, "0005:05AC:0256.0002", kComposite, "0005:000005AC:00000256",
-                         "Apple Wireless Keyboard", std::nullopt};
-const FakeNode kUndescribed{0, "0003:1234:5678.0001", {}, "0003:00001234:00005678", "Blank",
-                            std::nullopt};
+const FakeNode kUsbPad{10,
+                       "0003:045E:028E.0007",
+                       kGamepad,
+                       "0003:0000045E:0000028E",
+                       "Microsoft X-Box 360 pad",
+                       UsbParent{"0114", std::string("Controller")}};
+const FakeNode kKeyboard{2,
+                         "0005:05AC:0256.0002",
+                         kComposite,
+                         "0005:000005AC:00000256",
+                         "Apple Wireless Keyboard",
+                         std::nullopt};
+const FakeNode kUndescribed{0,       "0003:1234:5678.0001", {}, "0003:00001234:00005678",
+                            "Blank", std::nullopt};
 
 // ---- Listing ----------------------------------------------------------------
 
@@ -180,13 +191,18 @@ TEST_F(HidrawTest, NoHidrawClassListsNothing) {
 
 // ---- Opening and describing ---------------------------------------------------
 
+// What the Windows calls give for an interface.
+struct Description {
+  std::u16string name;
+  USHORT vendor, product, version;
+  USHORT usagePage, usage, inputLength, outputLength, featureLength;
+};
+
 struct Described {
   const char* what;
   FakeNode node;
   std::string interface;  // after "<dev>/"
-  USHORT vendor, product, version;
-  std::u16string name;
-  USHORT usagePage, usage, inputLength, outputLength, featureLength;
+  Description expected;
 };
 
 std::ostream& operator<<(std::ostream& out, const Described& c) { return out << c.what; }
@@ -195,59 +211,81 @@ class DescribedInterface : public HidrawTest, public testing::WithParamInterface
 
 TEST_P(DescribedInterface, OpensAndDescribesAsWindowsWould) {
   const Described& c = GetParam();
+  const Description& expected = c.expected;
   AddNode(c.node);
   const standin::Path path = PathOf(DevPath(c.interface).c_str());
-  HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_OVERLAPPED, nullptr);
+  HANDLE handle =
+      CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
   ASSERT_NE(handle, INVALID_HANDLE_VALUE) << GetLastError();
 
   HIDD_ATTRIBUTES attributes{};
   attributes.Size = sizeof attributes;
   ASSERT_TRUE(HidD_GetAttributes(handle, &attributes));
-  EXPECT_EQ(attributes.VendorID, c.vendor);
-  EXPECT_EQ(attributes.ProductID, c.product);
-  EXPECT_EQ(attributes.VersionNumber, c.version);
+  EXPECT_EQ(attributes.VendorID, expected.vendor);
+  EXPECT_EQ(attributes.ProductID, expected.product);
+  EXPECT_EQ(attributes.VersionNumber, expected.version);
 
   WCHAR name[128] = {};
   ASSERT_TRUE(HidD_GetProductString(handle, name, sizeof name));
-  EXPECT_EQ(std::u16string(name), c.name);
+  EXPECT_EQ(std::u16string(name), expected.name);
 
   PHIDP_PREPARSED_DATA preparsed = nullptr;
   ASSERT_TRUE(HidD_GetPreparsedData(handle, &preparsed));
   HIDP_CAPS caps{};
   EXPECT_EQ(HidP_GetCaps(preparsed, &caps), HIDP_STATUS_SUCCESS);
   EXPECT_TRUE(HidD_FreePreparsedData(preparsed));
-  EXPECT_EQ(caps.UsagePage, c.usagePage);
-  EXPECT_EQ(caps.Usage, c.usage);
-  EXPECT_EQ(caps.InputReportByteLength, c.inputLength);
-  EXPECT_EQ(caps.OutputReportByteLength, c.outputLength);
-  EXPECT_EQ(caps.FeatureReportByteLength, c.featureLength);
+  EXPECT_EQ(caps.UsagePage, expected.usagePage);
+  EXPECT_EQ(caps.Usage, expected.usage);
+  EXPECT_EQ(caps.InputReportByteLength, expected.inputLength);
+  EXPECT_EQ(caps.OutputReportByteLength, expected.outputLength);
+  EXPECT_EQ(caps.FeatureReportByteLength, expected.featureLength);
   EXPECT_TRUE(CloseHandle(handle));
 }
 
+const FakeNode kUsbNoProduct{3,     "0003:045E:028E.0003", kGamepad, "0003:0000045E:0000028E",
+                             "Pad", UsbParent{"0200", {}}};
+const FakeNode kVirtualPad{
+    4, "0003:045E:028E.0004", kGamepad, "0003:0000045E:0000028E", "Virtual Pad", std::nullopt};
+const FakeNode kLatin1Name{
+    5,           "0003:1234:ABCD.0005", kGamepad, "0003:00001234:0000ABCD", "Manette \xE9 \xC3\xA9",
+    std::nullopt};
+const FakeNode kWideIds{6,      "0003:1234:ABCD.0006", kGamepad, "0003:00011234:0002ABCD",
+                        "Wide", std::nullopt};
+
 const Described kDescribed[] = {
-    {"UsbDeviceGivesItsVersionAndProductString", kUsbPad, "hidraw10#0003:045E:028E.0007", 0x045E,
-     0x028E, 0x0114, u"Controller", 1, 5, 5, 0, 0},
+    {"UsbDeviceGivesItsVersionAndProductString",
+     kUsbPad,
+     "hidraw10#0003:045E:028E.0007",
+     {u"Controller", 0x045E, 0x028E, 0x0114, 1, 5, 5, 0, 0}},
     {"UsbWithoutProductStringUsesTheKernelsName",
-     {3, "0003:045E:028E.0003", kGamepad, "0003:0000045E:0000028E", "Pad", UsbParent{"0200", {}}},
-     "hidraw3#0003:045E:028E.0003", 0x045E, 0x028E, 0x0200, u"Pad", 1, 5, 5, 0, 0},
+     kUsbNoProduct,
+     "hidraw3#0003:045E:028E.0003",
+     {u"Pad", 0x045E, 0x028E, 0x0200, 1, 5, 5, 0, 0}},
     {"VirtualUsbDeviceHasVersionZero",
-     {4, "0003:045E:028E.0004", kGamepad, "0003:0000045E:0000028E", "Virtual Pad", std::nullopt},
-     "hidraw4#0003:045E:028E.0004", 0x045E, 0x028E, 0, u"Virtual Pad", 1, 5, 5, 0, 0},
-    {"FirstCollection", kKeyboard, "hidraw2#0005:05AC:0256.0002", 0x05AC, 0x0256, 0,
-     u"Apple Wireless Keyboard", 1, 6, 9, 0, 0},
-    {"SecondCollection", kKeyboard, "hidraw2#0005:05AC:0256.0002&col02", 0x05AC, 0x0256, 0,
-     u"Apple Wireless Keyboard", 0x0C, 1, 3, 0, 0},
-    {"CollectionWithoutInputReports", kKeyboard, "hidraw2#0005:05AC:0256.0002&col03", 0x05AC,
-     0x0256, 0, u"Apple Wireless Keyboard", 0xFF00, 1, 0, 0, 5},
+     kVirtualPad,
+     "hidraw4#0003:045E:028E.0004",
+     {u"Virtual Pad", 0x045E, 0x028E, 0, 1, 5, 5, 0, 0}},
+    {"FirstCollection",
+     kKeyboard,
+     "hidraw2#0005:05AC:0256.0002",
+     {u"Apple Wireless Keyboard", 0x05AC, 0x0256, 0, 1, 6, 9, 0, 0}},
+    {"SecondCollection",
+     kKeyboard,
+     "hidraw2#0005:05AC:0256.0002&col02",
+     {u"Apple Wireless Keyboard", 0x05AC, 0x0256, 0, 0x0C, 1, 3, 0, 0}},
+    {"CollectionWithoutInputReports",
+     kKeyboard,
+     "hidraw2#0005:05AC:0256.0002&col03",
+     {u"Apple Wireless Keyboard", 0x05AC, 0x0256, 0, 0xFF00, 1, 0, 0, 5}},
     {"NameNotValidUtf8StillNamesIt",
-     {5, "0003:1234:ABCD.0005", kGamepad, "0003:00001234:0000ABCD", "Manette \xE9 \xC3\xA9",
-      std::nullopt},
-     "hidraw5#0003:1234:ABCD.0005", 0x1234, 0xABCD, 0, u"Manette \uFFFD \u00e9", 1, 5, 5, 0, 0},
+     kLatin1Name,
+     "hidraw5#0003:1234:ABCD.0005",
+     {u"Manette \uFFFD \u00e9", 0x1234, 0xABCD, 0, 1, 5, 5, 0, 0}},
     {"IdsWiderThanSixteenBitsKeepTheirLowBits",
-     {6, "0003:1234:ABCD.0006", kGamepad, "0003:00011234:0002ABCD", "Wide", std::nullopt},
-     "hidraw6#0003:1234:ABCD.0006", 0x1234, 0xABCD, 0, u"Wide", 1, 5, 5, 0, 0},
+     kWideIds,
+     "hidraw6#0003:1234:ABCD.0006",
+     {u"Wide", 0x1234, 0xABCD, 0, 1, 5, 5, 0, 0}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Interfaces, DescribedInterface, testing::ValuesIn(kDescribed),
@@ -256,9 +294,9 @@ INSTANTIATE_TEST_SUITE_P(Interfaces, DescribedInterface, testing::ValuesIn(kDesc
 TEST_F(HidrawTest, NodeWithoutUsableDescriptorOpensButCannotBeDescribed) {
   AddNode(kUndescribed);
   const standin::Path path = PathOf(DevPath("hidraw0#0003:1234:5678.0001").c_str());
-  HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_OVERLAPPED, nullptr);
+  HANDLE handle =
+      CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
   ASSERT_NE(handle, INVALID_HANDLE_VALUE);
   PHIDP_PREPARSED_DATA preparsed = nullptr;
   EXPECT_FALSE(HidD_GetPreparsedData(handle, &preparsed));
@@ -289,10 +327,10 @@ TEST_F(HidrawTest, PathsItDoesNotPresentDoNotOpen) {
     const std::string text = c.path[0] == '/' ? c.path : DevPath(c.path);
     const standin::Path path = PathOf(text.c_str());
     SetLastError(ERROR_SUCCESS);
-    EXPECT_EQ(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                          FILE_FLAG_OVERLAPPED, nullptr),
-              INVALID_HANDLE_VALUE)
+    EXPECT_EQ(
+        CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr),
+        INVALID_HANDLE_VALUE)
         << c.what;
     EXPECT_EQ(GetLastError(), c.error) << c.what;
   }
@@ -305,10 +343,10 @@ TEST_F(HidrawTest, NodeThePermissionsRefuseIsAccessDenied) {
   AddNode(kUsbPad);
   ASSERT_EQ(chmod((root / "dev/hidraw10").c_str(), 0), 0);
   const standin::Path path = PathOf(DevPath("hidraw10#0003:045E:028E.0007").c_str());
-  EXPECT_EQ(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                        FILE_FLAG_OVERLAPPED, nullptr),
-            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(
+      CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr),
+      INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
 }
 
@@ -353,9 +391,9 @@ TEST_P(FramedRead, DeliversTheReportAsWindowsFramesIt) {
   const Framed& c = GetParam();
   AddNode(c.node);
   const standin::Path path = PathOf(DevPath(c.interface).c_str());
-  HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_OVERLAPPED, nullptr);
+  HANDLE handle =
+      CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
   ASSERT_NE(handle, INVALID_HANDLE_VALUE);
 
   Completion completion;
@@ -385,20 +423,50 @@ const std::string kKeysPath = "hidraw2#0005:05AC:0256.0002";
 const std::string kConsumerPath = "hidraw2#0005:05AC:0256.0002&col02";
 
 const Framed kFramed[] = {
-    {"WithoutIdsAZeroIdByteGoesInFront", kUsbPad, kPadPath, 5, {}, {0x01, 0x00, 0x80, 0x7F},
+    {"WithoutIdsAZeroIdByteGoesInFront",
+     kUsbPad,
+     kPadPath,
+     5,
+     {},
+     {0x01, 0x00, 0x80, 0x7F},
      {0x00, 0x01, 0x00, 0x80, 0x7F}},
     {"ShortReportIsZeroPadded", kUsbPad, kPadPath, 5, {}, {0x01}, {0x00, 0x01, 0x00, 0x00, 0x00}},
-    {"LongReportIsCutToTheReportLength", kUsbPad, kPadPath, 64, {}, {1, 2, 3, 4, 5, 6},
+    {"LongReportIsCutToTheReportLength",
+     kUsbPad,
+     kPadPath,
+     64,
+     {},
+     {1, 2, 3, 4, 5, 6},
      {0x00, 1, 2, 3, 4}},
     {"SmallBufferCutsTheReport", kUsbPad, kPadPath, 3, {}, {1, 2, 3, 4}, {0x00, 1, 2}},
-    {"NumberedReportKeepsItsId", kKeyboard, kKeysPath, 9, {}, {0x01, 0x02, 0, 0x04, 0, 0, 0, 0, 0},
+    {"NumberedReportKeepsItsId",
+     kKeyboard,
+     kKeysPath,
+     9,
+     {},
+     {0x01, 0x02, 0, 0x04, 0, 0, 0, 0, 0},
      {0x01, 0x02, 0, 0x04, 0, 0, 0, 0, 0}},
-    {"NumberedShortReportIsPaddedToItsCollectionsLength", kKeyboard, kConsumerPath, 3, {},
-     {0x02, 0xE9}, {0x02, 0xE9, 0x00}},
-    {"AnotherCollectionsReportIsNotDelivered", kKeyboard, kConsumerPath, 3,
-     {{0x01, 0x02, 0, 0x04, 0, 0, 0, 0, 0}}, {0x02, 0xE9, 0x00}, {0x02, 0xE9, 0x00}},
-    {"UndeclaredIdIsNotDelivered", kKeyboard, kKeysPath, 9, {{0x07, 0x01}, {0x03, 1, 2, 3, 4}},
-     {0x01, 0, 0, 0x05, 0, 0, 0, 0, 0}, {0x01, 0, 0, 0x05, 0, 0, 0, 0, 0}},
+    {"NumberedShortReportIsPaddedToItsCollectionsLength",
+     kKeyboard,
+     kConsumerPath,
+     3,
+     {},
+     {0x02, 0xE9},
+     {0x02, 0xE9, 0x00}},
+    {"AnotherCollectionsReportIsNotDelivered",
+     kKeyboard,
+     kConsumerPath,
+     3,
+     {{0x01, 0x02, 0, 0x04, 0, 0, 0, 0, 0}},
+     {0x02, 0xE9, 0x00},
+     {0x02, 0xE9, 0x00}},
+    {"UndeclaredIdIsNotDelivered",
+     kKeyboard,
+     kKeysPath,
+     9,
+     {{0x07, 0x01}, {0x03, 1, 2, 3, 4}},
+     {0x01, 0, 0, 0x05, 0, 0, 0, 0, 0},
+     {0x01, 0, 0, 0x05, 0, 0, 0, 0, 0}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Reports, FramedRead, testing::ValuesIn(kFramed),
@@ -410,9 +478,9 @@ TEST_F(HidrawTest, NodeThatEndsIsGoneAndRefusesFurtherReads) {
   // node whose device has gone finds an error.
   Write(root / "dev/hidraw10", std::string("\x01\x02\x03\x04", 4));
   const standin::Path path = PathOf(DevPath(kPadPath).c_str());
-  HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_OVERLAPPED, nullptr);
+  HANDLE handle =
+      CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
   ASSERT_NE(handle, INVALID_HANDLE_VALUE);
   Bytes buffer(5);
   for (const DWORD expectedError : {ERROR_SUCCESS, ERROR_DEVICE_NOT_CONNECTED}) {
@@ -428,9 +496,8 @@ TEST_F(HidrawTest, NodeThatEndsIsGoneAndRefusesFurtherReads) {
   }
   Completion never;
   ReadContext context{{}, &never};
-  EXPECT_FALSE(worker.Run([&] {
-    return ReadFileEx(handle, buffer.data(), 5, &context.overlapped, &Completed) != 0;
-  }));
+  EXPECT_FALSE(worker.Run(
+      [&] { return ReadFileEx(handle, buffer.data(), 5, &context.overlapped, &Completed) != 0; }));
   EXPECT_EQ(worker.Run([] { return GetLastError(); }), ERROR_DEVICE_NOT_CONNECTED);
   EXPECT_TRUE(CloseHandle(handle));
 }
@@ -452,8 +519,9 @@ TEST_F(HidrawTest, RefreshRegistersEachCollectionWithInputReportsAndDeactivatesT
         entry.second->caps.InputReportByteLength;
     EXPECT_TRUE(entry.second->active);
   }
-  EXPECT_EQ(registered, (std::map<std::string, USHORT>{
-                            {DevPath(kKeysPath), 9}, {DevPath(kConsumerPath), 3}, {DevPath(kPadPath), 5}}));
+  EXPECT_EQ(registered,
+            (std::map<std::string, USHORT>{
+                {DevPath(kKeysPath), 9}, {DevPath(kConsumerPath), 3}, {DevPath(kPadPath), 5}}));
 
   RemoveNode(10);
   // The kernel gives the number to the next device plugged in.

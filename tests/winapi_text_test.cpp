@@ -107,9 +107,9 @@ TEST(GetConsoleOutputCP, FollowsTheEnvironmentsCharacterLocale) {
   };
   for (const ConsoleCase& c : cases) {
     const LocaleEnvironment environment(c.all, c.ctype, c.lang);
-    EXPECT_EQ(GetConsoleOutputCP(), c.codePage)
-        << "LC_ALL=" << (c.all ? c.all : "(unset)") << " LC_CTYPE=" << (c.ctype ? c.ctype : "(unset)")
-        << " LANG=" << (c.lang ? c.lang : "(unset)");
+    EXPECT_EQ(GetConsoleOutputCP(), c.codePage) << "LC_ALL=" << (c.all ? c.all : "(unset)")
+                                                << " LC_CTYPE=" << (c.ctype ? c.ctype : "(unset)")
+                                                << " LANG=" << (c.lang ? c.lang : "(unset)");
   }
 }
 
@@ -122,7 +122,8 @@ struct Utf8Case {
 TEST(Utf16FromUtf8, DecodesValidTextAndReplacesEachMalformedSequence) {
   const Utf8Case cases[] = {
       {"ascii", "Pad 1", u"Pad 1"},
-      {"two, three and four bytes", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x8E\xAE", u"\u00e9\u20ac\U0001F3AE"},
+      {"two, three and four bytes", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x8E\xAE",
+       u"\u00e9\u20ac\U0001F3AE"},
       {"stray continuation byte", "a\x80z", u"a\uFFFDz"},
       {"lead cut short by an ASCII byte", "\xC3z", u"\uFFFDz"},
       {"lead cut short at the end", "ab\xE2\x82", u"ab\uFFFD"},

@@ -114,7 +114,7 @@ std::basic_string<WCHAR> Utf16FromUtf8(std::string_view text) {
   size_t i = 0;
   while (i < text.size()) {
     const auto lead = static_cast<unsigned char>(text[i++]);
-    int extra = -1;  // continuation bytes after the lead; -1: it cannot lead
+    int extra = -1;      // continuation bytes after the lead; -1: it cannot lead
     char32_t least = 0;  // the smallest value its length may carry
     if (lead < 0x80) {
       extra = 0;

@@ -156,7 +156,7 @@ std::string CollectionSuffix(size_t collection) {
   if (collection == 0) {
     return {};
   }
-  char suffix[16];
+  char suffix[32];  // room for any size_t
   (void)std::snprintf(suffix, sizeof suffix, "&col%02zu", collection + 1);
   return suffix;
 }

@@ -434,9 +434,11 @@ constexpr UINT CP_OEMCP = 1;
 constexpr UINT CP_UTF8 = 65001;
 constexpr DWORD WC_NO_BEST_FIT_CHARS = 0x00000400;
 
-// Returns the code page of the console's output. Here that is always CP_ACP,
-// which stands for the C library's current LC_CTYPE locale (as set by
-// setlocale). Does not block.
+// Returns the code page of the console's output: CP_UTF8 when the
+// environment's locale for character types (LC_ALL, else LC_CTYPE, else
+// LANG) names the UTF-8 codeset, as a UTF-8 terminal's does; otherwise
+// CP_ACP, which stands for the C library's current LC_CTYPE locale (as set by
+// setlocale). Reads the environment on each call. Does not block.
 UINT GetConsoleOutputCP();
 
 // Converts cchWideChar UTF-16 units of lpWideCharStr (-1: up to and including

@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 
 . scripts/packages.sh
 # llvm-14 brings the symbolizer that sanitizer reports (and leak suppressions) need in the clang build.
-ensure_packages cmake ninja-build g++ clang libclang-rt-14-dev llvm-14 libgtest-dev libgmock-dev
+ensure_packages cmake ninja-build g++ clang libclang-rt-14-dev llvm-14 libgtest-dev libgmock-dev nlohmann-json3-dev
 
 for preset in ${BT_PRESETS:-dev asan tsan fuzz}; do
   echo "== $preset"

@@ -1,8 +1,11 @@
 // Product names outside the narrow character set, through the whole line
-// they appear in. The narrow set here is the C library's locale.
+// they appear in. The console's set is UTF-8 when the environment's locale
+// says so (the program itself never calls setlocale), else the C library's
+// locale.
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cstdlib>
 #include <string>
 
 #include "tests/TestDevices.h"
@@ -16,7 +19,8 @@ using testing::internal::GetCapturedStdout;
 
 struct NameCase {
   const char* what;
-  const char* locale;
+  const char* environment;  // LC_ALL, which outranks LC_CTYPE and LANG
+  const char* locale;       // the C library's LC_CTYPE
   const WCHAR* name;
   std::string printedName;
 };
@@ -26,16 +30,29 @@ std::ostream& operator<<(std::ostream& out, const NameCase& c) { return out << c
 class ProductName : public testing::TestWithParam<NameCase> {
  protected:
   void SetUp() override {
+    const char* all = std::getenv("LC_ALL");
+    hadAll = all != nullptr;
+    savedAll = hadAll ? all : "";
+    ASSERT_EQ(setenv("LC_ALL", GetParam().environment, 1), 0);
     saved = std::setlocale(LC_CTYPE, nullptr);
     ASSERT_NE(std::setlocale(LC_CTYPE, GetParam().locale), nullptr) << GetParam().locale;
   }
-  void TearDown() override { (void)std::setlocale(LC_CTYPE, saved.c_str()); }
+  void TearDown() override {
+    (void)std::setlocale(LC_CTYPE, saved.c_str());
+    if (hadAll) {
+      (void)setenv("LC_ALL", savedAll.c_str(), 1);
+    } else {
+      (void)unsetenv("LC_ALL");
+    }
+  }
 
  private:
   std::string saved;
+  bool hadAll = false;
+  std::string savedAll;
 };
 
-TEST_P(ProductName, WholeLinePrintsWithUnshowableCharactersAsQuestionMarks) {
+TEST_P(ProductName, WholeLinePrintsInTheConsolesCharacterSet) {
   auto device = testdevices::MakeDevice({0x054C, 0x09CC, 0x0100, 1, 5, 2, GetParam().name});
   CaptureStdout();
   {
@@ -54,14 +71,21 @@ TEST_P(ProductName, WholeLinePrintsWithUnshowableCharactersAsQuestionMarks) {
 }
 
 const NameCase kNames[] = {
-    {"Utf8Accent", "C.UTF-8", WIDE_TEXT("Manette \u00e9"), "Manette \xC3\xA9"},
-    {"Utf8OutsideTheBasicPlane", "C.UTF-8", WIDE_TEXT("Pad \U0001F3AE!"), "Pad \xF0\x9F\x8E\xAE!"},
-    {"Utf8UnpairedSurrogate", "C.UTF-8",
+    {"Utf8TerminalAccent", "C.UTF-8", "C", WIDE_TEXT("Manette \u00e9"), "Manette \xC3\xA9"},
+    {"Utf8TerminalOutsideTheBasicPlane", "en_US.UTF-8", "C", WIDE_TEXT("Pad \U0001F3AE!"),
+     "Pad \xF0\x9F\x8E\xAE!"},
+    {"Utf8TerminalUnpairedSurrogate", "C.UTF-8", "C",
+     u"A\xD800"
+     u"B",
+     "A\xEF\xBF\xBD"
+     "B"},
+    {"LibraryUtf8Accent", "C", "C.UTF-8", WIDE_TEXT("Manette \u00e9"), "Manette \xC3\xA9"},
+    {"LibraryUtf8UnpairedSurrogate", "C", "C.UTF-8",
      u"A\xD800"
      u"B",
      "A?B"},
-    {"AsciiAccent", "C", WIDE_TEXT("Manette \u00e9"), "Manette ?"},
-    {"AsciiOutsideTheBasicPlaneIsOneMark", "C", WIDE_TEXT("Pad \U0001F3AE!"), "Pad ?!"},
+    {"AsciiAccent", "C", "C", WIDE_TEXT("Manette \u00e9"), "Manette ?"},
+    {"AsciiOutsideTheBasicPlaneIsOneMark", "POSIX", "C", WIDE_TEXT("Pad \U0001F3AE!"), "Pad ?!"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Locales, ProductName, testing::ValuesIn(kNames),

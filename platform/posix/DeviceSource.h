@@ -49,10 +49,11 @@ class OpenInterface {
   // Whether a read may start now; false leaves its reason in 'error'.
   virtual bool StartRead(DWORD& error) = 0;
   // A file descriptor that poll() finds readable whenever TakeReport has
-  // something to give (a report, an error, the device gone), and only then:
-  // whenever poll() reports it readable, hung up or in error, TakeReport
-  // gives something, so that the alertable wait never spins. Owned by the
-  // interface; valid for its whole life.
+  // something to give (a report, an error, the device gone). Whenever poll()
+  // reports it readable, hung up or in error, TakeReport gives something or
+  // takes away what made it so (a report meant for another interface), so
+  // that the alertable wait never spins. Owned by the interface; valid for
+  // its whole life.
   virtual int ReadyDescriptor() const = 0;
   // Takes the next report into the caller's buffer, cut to 'size' bytes.
   // Never blocks.

@@ -2,21 +2,11 @@
 #include <atomic>
 
 #include "platform/posix/DeviceSource.h"
+#include "platform/posix/hidraw/HidrawDevices.h"
 
 namespace standin {
 
 namespace {
-
-// The system's own devices. None can be listed yet: this source presents an
-// empty machine.
-class SystemDevices final : public DeviceSource {
- public:
-  std::vector<Path> PresentPaths() override { return {}; }
-  std::unique_ptr<OpenInterface> Open(const Path& /*path*/, DWORD& error) override {
-    error = ERROR_FILE_NOT_FOUND;
-    return nullptr;
-  }
-};
 
 std::atomic<DeviceSource*> chosen{nullptr};
 
@@ -26,7 +16,8 @@ DeviceSource& CurrentDeviceSource() {
   if (DeviceSource* source = chosen.load()) {
     return *source;
   }
-  static auto* system = new SystemDevices;
+  // Never destroyed: the reader thread may still use it while the process ends.
+  static auto* system = new HidrawDevices("/sys", "/dev");
   return *system;
 }
 

@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <climits>
 #include <clocale>
+#include <cstdlib>
 #include <cwchar>
 #include <string>
+#include <string_view>
 
 #include "platform/WinApi.h"
+#include "platform/posix/TextConversion.h"
 
 namespace {
 
@@ -67,9 +70,93 @@ bool AppendLocale(std::string& out, char32_t c) {
   return true;
 }
 
+// The locale the environment names for character types, as POSIX ranks the
+// variables: LC_ALL, then LC_CTYPE, then LANG; empty ones do not count.
+std::string EnvironmentCharacterLocale() {
+  for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+    const char* value = std::getenv(variable);
+    if (value != nullptr && *value != '\0') {
+      return value;
+    }
+  }
+  return {};
+}
+
+// Whether a locale name's codeset ("language_TERRITORY.codeset@modifier")
+// is UTF-8, however it is spelt ("UTF-8", "utf8").
+bool NamesUtf8Codeset(const std::string& locale) {
+  const size_t dot = locale.find('.');
+  if (dot == std::string::npos) {
+    return false;
+  }
+  std::string codeset;
+  for (size_t i = dot + 1; i < locale.size() && locale[i] != '@'; ++i) {
+    const char c = locale[i];
+    if (c != '-') {
+      codeset += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    }
+  }
+  return codeset == "utf8";
+}
+
+// Whether the byte at text[i] continues a UTF-8 sequence.
+bool IsContinuation(std::string_view text, size_t i) {
+  return i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80;
+}
+
 }  // namespace
 
-UINT GetConsoleOutputCP() { return CP_ACP; }
+namespace standin {
+
+std::basic_string<WCHAR> Utf16FromUtf8(std::string_view text) {
+  std::basic_string<WCHAR> out;
+  out.reserve(text.size());
+  size_t i = 0;
+  while (i < text.size()) {
+    const auto lead = static_cast<unsigned char>(text[i++]);
+    int extra = -1;  // continuation bytes after the lead; -1: it cannot lead
+    char32_t least = 0;  // the smallest value its length may carry
+    if (lead < 0x80) {
+      extra = 0;
+    } else if ((lead & 0xE0) == 0xC0) {
+      extra = 1;
+      least = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+      extra = 2;
+      least = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+      extra = 3;
+      least = 0x10000;
+    }
+    char32_t code = extra > 0 ? lead & (0x3FU >> extra) : lead;
+    bool valid = extra >= 0;
+    // Only real continuation bytes are taken: a stray byte starts the next
+    // sequence.
+    for (int k = 0; valid && k < extra; ++k) {
+      valid = IsContinuation(text, i);
+      if (valid) {
+        code = (code << 6) | (static_cast<unsigned char>(text[i++]) & 0x3FU);
+      }
+    }
+    if (!valid || code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+      out += static_cast<WCHAR>(0xFFFD);
+    } else if (code >= 0x10000) {
+      out += static_cast<WCHAR>(0xD800 + ((code - 0x10000) >> 10));
+      out += static_cast<WCHAR>(0xDC00 + ((code - 0x10000) & 0x3FF));
+    } else {
+      out += static_cast<WCHAR>(code);
+    }
+  }
+  return out;
+}
+
+}  // namespace standin
+
+// The console here is the terminal, whose encoding the environment's locale
+// names; the C library's own locale stays "C" unless the program sets it.
+UINT GetConsoleOutputCP() {
+  return NamesUtf8Codeset(EnvironmentCharacterLocale()) ? CP_UTF8 : CP_ACP;
+}
 
 int WideCharToMultiByte(UINT CodePage, DWORD /*dwFlags*/, LPCWCH lpWideCharStr, int cchWideChar,
                         LPSTR lpMultiByteStr, int cbMultiByte, LPCCH lpDefaultChar,

@@ -25,6 +25,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/posix/TextConversion.h"
 #include "platform/posix/scripted/ScriptedDevices.h"
 
 namespace {
@@ -33,47 +34,7 @@ using standin::Path;
 using standin::ScriptedDevices;
 using Bytes = std::vector<BYTE>;
 
-// The number of continuation bytes after a UTF-8 lead byte; -1 for a byte
-// that cannot start a sequence.
-int ContinuationBytes(unsigned char lead) {
-  if (lead < 0x80) {
-    return 0;
-  }
-  if ((lead & 0xE0) == 0xC0) {
-    return 1;
-  }
-  if ((lead & 0xF0) == 0xE0) {
-    return 2;
-  }
-  return (lead & 0xF8) == 0xF0 ? 3 : -1;
-}
-
-// UTF-8 to UTF-16; a malformed sequence becomes U+FFFD.
-Path Utf16(const std::string& text) {
-  Path out;
-  size_t i = 0;
-  while (i < text.size()) {
-    const auto lead = static_cast<unsigned char>(text[i++]);
-    const int extra = ContinuationBytes(lead);
-    char32_t code = extra > 0 ? lead & (0x3FU >> extra) : lead;
-    bool valid = extra >= 0;
-    for (int k = 0; valid && k < extra; ++k) {
-      valid = i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80;
-      if (valid) {
-        code = (code << 6) | (static_cast<unsigned char>(text[i++]) & 0x3FU);
-      }
-    }
-    if (!valid || code > 0x10FFFF) {
-      out += static_cast<WCHAR>(0xFFFD);
-    } else if (code >= 0x10000) {
-      out += static_cast<WCHAR>(0xD800 + ((code - 0x10000) >> 10));
-      out += static_cast<WCHAR>(0xDC00 + ((code - 0x10000) & 0x3FF));
-    } else {
-      out += static_cast<WCHAR>(code);
-    }
-  }
-  return out;
-}
+Path Utf16(const std::string& text) { return standin::Utf16FromUtf8(text); }
 
 USHORT Number(std::istream& in) {
   std::string word;

@@ -43,4 +43,27 @@ struct ReportDescriptor {
 // Never reads outside the bytes given, whatever they hold.
 bool ParseReportDescriptor(const BYTE* data, size_t size, ReportDescriptor& out);
 
+// Why a parse failed, for the device source's messages and the tests.
+enum class DescriptorStatus {
+  kOk,
+  // No top-level collection.
+  kNoCollection,
+  // A Report ID of 0 or above 255, or a main item of a report-ID device
+  // declared before any Report ID (so under ID 0).
+  kBadReportId,
+  // A report longer than the 16-bit byte lengths can hold.
+  kReportTooLong,
+  // More nested Push items than the global-state stack holds.
+  kPushTooDeep,
+  // A Pop with no Push before it.
+  kPopWithoutPush,
+};
+
+// As ParseReportDescriptor, saying why it failed. 'out' is filled in only
+// when the result is kOk, and left empty otherwise.
+DescriptorStatus ParseReportDescriptorStatus(const BYTE* data, size_t size, ReportDescriptor& out);
+
+// A short English name of 'status', e.g. "report too long".
+const char* DescriptorStatusName(DescriptorStatus status);
+
 }  // namespace standin

@@ -140,14 +140,12 @@ run_in_qemu() {
   fetch_kernel "$kernel"
   local stage=$build/initramfs
   rm -rf "$stage"
-  mkdir -p "$stage"/{bin,dev,proc,sys,tmp,scenarios,lib/modules,usr/lib/locale}
+  mkdir -p "$stage"/{bin,dev,proc,sys,tmp,scenarios,lib/modules}
   cp /bin/busybox "$stage/bin/busybox"
   cp "$trainer" "$player" tests/vm/run-scenarios.sh "$stage/bin/"
   cp tests/vm/init "$stage/init"
   cp "$kernel"/modules/*.ko "$kernel/load-order" "$stage/lib/modules/"
   cp "${scenarios[@]}" "$stage/scenarios/"
-  # The trainer's C library reads this locale's files when LANG names it.
-  [ -d /usr/lib/locale/C.utf8 ] && cp -r /usr/lib/locale/C.utf8 "$stage/usr/lib/locale/"
   (cd "$stage" && find . | cpio -o -H newc -R 0:0 --quiet) >"$build/initramfs.cpio"
 
   local console=$build/console.log serial=$build/results.txt

@@ -42,8 +42,13 @@ packages=(cmake ninja-build g++)
 ensure_packages "${packages[@]}"
 
 cmake --preset vm >/dev/null
-cmake --build --preset vm
 build=$root/build/vm
+if [ "$show" -eq 1 ]; then
+  # Quiet for the demonstration: the build's lines only when it fails.
+  cmake --build --preset vm >"$build/build.log" 2>&1 || { cat "$build/build.log"; exit 1; }
+else
+  cmake --build --preset vm
+fi
 trainer=$build/trainer/button-trainer
 player=$build/tests/vm/uhid_player
 "$player" --check "${scenarios[@]}"

@@ -233,5 +233,5 @@ for scenario in "${scenarios[@]}"; do
   cat "$results/$name.log"
   failed=$((failed + 1))
 done
-echo "vm scenarios: $passed passed, $failed failed"
+echo "scenarios: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -35,7 +35,9 @@
 //       steps matched, holds TEXT (the rest of the line).
 //   wait-open DEV
 //       Waits until the device is open (uhid's UHID_OPEN, sent when the
-//       first file on it is opened, and no UHID_CLOSE since).
+//       first file on it is opened, and no UHID_CLOSE since). The kernel's
+//       console opens a device with keyboard keys (a keyboard, consumer
+//       control) as soon as it exists, so wait for the program's prompt too.
 //   input DEV BYTES...
 //       Sends one input report (UHID_INPUT2), report ID first if it has one.
 //   sleep MILLISECONDS

@@ -3,7 +3,9 @@
 # and runs every test in the debug build, in the sanitizer builds and in the
 # fuzzing build (a bounded run of each fuzzer, with the unit tests built by
 # clang).
-# BT_PRESETS picks other presets, e.g. BT_PRESETS=dev.
+# BT_PRESETS picks other presets, e.g. BT_PRESETS=dev. Then it plays the
+# scenarios of tests/vm to the real program on a Linux kernel
+# (scripts/vm-test.sh), unless BT_VM=0.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,3 +19,6 @@ for preset in ${BT_PRESETS:-dev asan tsan fuzz}; do
   cmake --build --preset "$preset"
   ctest --preset "$preset" -j "$(nproc)"
 done
+
+# The real program on a real kernel with virtual devices; BT_VM=0 skips it.
+[ "${BT_VM:-1}" = 0 ] || bash scripts/vm-test.sh

@@ -1,0 +1,24 @@
+#!/bin/sh
+# make PREFIX WINE WINESERVER: replaces PREFIX by a new Wine prefix and waits
+# until its first start has finished (Wine's own HID devices exist then).
+# stop PREFIX WINE WINESERVER: ends the prefix's wineserver and its programs.
+set -eu
+action=$1 prefix=$2 wine=$3 wineserver=$4
+export WINEPREFIX="$prefix" WINEDEBUG=-all
+# No Mono or Gecko installers: the tests need neither, and they would ask.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+case "$action" in
+  make)
+    [ ! -e "$prefix" ] || "$wineserver" -k 2>/dev/null || true
+    rm -rf "$prefix"
+    "$wine" wineboot -i
+    "$wineserver" -w
+    ;;
+  stop)
+    [ ! -e "$prefix" ] || "$wineserver" -k 2>/dev/null || true
+    ;;
+  *)
+    echo "wine-prefix.sh: unknown action '$action'" >&2
+    exit 2
+    ;;
+esac

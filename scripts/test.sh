@@ -17,3 +17,6 @@ for preset in ${BT_PRESETS:-dev asan tsan fuzz}; do
   cmake --build --preset "$preset"
   ctest --preset "$preset" -j "$(nproc)"
 done
+
+# The Windows builds, cross-built and tested under Wine; BT_WINDOWS=0 skips them.
+[ "${BT_WINDOWS:-1}" = 0 ] || bash scripts/windows-test.sh

@@ -81,7 +81,7 @@ INSTANTIATE_TEST_SUITE_P(HidDll, HidBinding, testing::ValuesIn(kEntries),
                          testdevices::CaseName<EntryCase>);
 
 TEST(HidBindingUse, EveryEntryTheDeviceLayerCallsIsBound) {
-  EXPECT_TRUE(HidEntryPoints::UsableForDevices());
+  ASSERT_TRUE(HidEntryPoints::UsableForDevices());
   // Bound entries are callable: the class GUID is the HID one.
   GUID hidClass{};
   HidEntryPoints::HidD_GetHidGuid(&hidClass);

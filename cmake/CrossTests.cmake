@@ -28,9 +28,16 @@ if(CMAKE_CROSSCOMPILING_EMULATOR)
   set_tests_properties(wine_prefix_make PROPERTIES FIXTURES_SETUP wine_prefix TIMEOUT 180)
   set_tests_properties(wine_prefix_stop PROPERTIES FIXTURES_CLEANUP wine_prefix TIMEOUT 60)
 
-  # For every test program run through Wine; a program that hangs fails.
-  set(BT_EMULATED_TEST_PROPERTIES
+endif()
+
+# Runs a test through Wine, in the prefix, apart from Wine's noise. Does
+# nothing without an emulator.
+function(bt_emulated_test name)
+  if(CMAKE_CROSSCOMPILING_EMULATOR)
+    # A program that hangs fails.
+    set_tests_properties(${name} PROPERTIES
       FIXTURES_REQUIRED wine_prefix
       TIMEOUT 120
       ENVIRONMENT "WINEPREFIX=${bt_wine_prefix};WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=")
-endif()
+  endif()
+endfunction()

@@ -1,6 +1,7 @@
 #!/bin/sh
-# make PREFIX WINE WINESERVER: replaces PREFIX by a new Wine prefix and waits
-# until its first start has finished (Wine's own HID devices exist then).
+# make PREFIX WINE WINESERVER: replaces PREFIX by a new Wine prefix, waits
+# until its first start has finished (Wine's own HID devices exist then) and
+# starts it again for the tests.
 # stop PREFIX WINE WINESERVER: ends the prefix's wineserver and its programs.
 set -eu
 action=$1 prefix=$2 wine=$3 wineserver=$4
@@ -13,6 +14,12 @@ case "$action" in
     rm -rf "$prefix"
     "$wine" wineboot -i
     "$wineserver" -w
+    # One wineserver and one set of Wine's services for the whole run, with
+    # no test's output as theirs: the test program that happened to start
+    # them would otherwise not end, for ctest, before they did. The server
+    # outlives its last program by 60 s should the run stop short.
+    "$wineserver" -p60 </dev/null >/dev/null 2>&1
+    "$wine" wineboot </dev/null >/dev/null 2>&1
     ;;
   stop)
     [ ! -e "$prefix" ] || "$wineserver" -k 2>/dev/null || true

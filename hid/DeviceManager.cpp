@@ -20,6 +20,9 @@ constexpr DWORD kPollMilliseconds = 50;
 static_assert(sizeof(void*) != 4 || (sizeof(SP_DEVICE_INTERFACE_DATA) == 28 &&
                                      sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W) == 6),
               "SetupAPI records have their 32-bit sizes");
+static_assert(sizeof(void*) != 8 || (sizeof(SP_DEVICE_INTERFACE_DATA) == 32 &&
+                                     sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W) == 8),
+              "SetupAPI records have their 64-bit sizes");
 
 // The interface path in a detail buffer, never read past the buffer's end.
 WideString DetailPath(const BYTE* detail) {

@@ -22,3 +22,6 @@ done
 
 # The real program on a real kernel with virtual devices; BT_VM=0 skips it.
 [ "${BT_VM:-1}" = 0 ] || bash scripts/vm-test.sh
+
+# The Windows builds, cross-built and tested under Wine; BT_WINDOWS=0 skips them.
+[ "${BT_WINDOWS:-1}" = 0 ] || bash scripts/windows-test.sh

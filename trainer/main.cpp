@@ -1,12 +1,5 @@
 // The button trainer: wires the Handler to the HID library, lets it learn
 // buttons for a fixed time and exits.
-#include <cstdio>
-
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#endif
-
 #include "hid/DeviceManager.h"
 #include "hid/HidEntryPoints.h"
 #include "trainer/ConsoleOutput.h"
@@ -46,10 +39,6 @@ struct ReaderStop {
 }  // namespace
 
 int main() {
-#ifdef _WIN32
-  // Lines end in "\n" alone, as on every system: the C library adds no "\r".
-  (void)_setmode(_fileno(stdout), _O_BINARY);
-#endif
   manager.sink = &handler;
   manager.Refresh();
   // The prompt goes out before the reader thread exists: a button learnt at

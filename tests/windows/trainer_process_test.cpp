@@ -113,7 +113,9 @@ TEST(TrainerProcess, PromptsOnlyAndExitsWithZeroAfterItsRunTime) {
   EXPECT_EQ(exitCode, 0U);
   EXPECT_GE(ran, kShortestRunMilliseconds);
   EXPECT_LE(ran, kLongestRunMilliseconds);
-  EXPECT_EQ(output, "Waiting for input...\n");
+  // The C runtime's text mode writes the prompt's "\n" as CR LF, as in every
+  // Windows console program.
+  EXPECT_EQ(output, "Waiting for input...\r\n");
   EXPECT_EQ(errors, "");
 }
 

@@ -228,7 +228,7 @@ class Player {
                   " (is hid-generic loaded? does the kernel take its descriptor?)");
     }
     // uhid starts the device before the kernel adds its hidraw node.
-    if (!Until([this, &device] { return FindNode(device); }, deadline, milliseconds(5))) {
+    if (!Until([&device] { return FindNode(device); }, deadline, milliseconds(5))) {
       return Fail("no hidraw node appeared for " + step.device);
     }
     Log("created %s: %s, %zu descriptor bytes", step.device.c_str(), device.node.c_str(),

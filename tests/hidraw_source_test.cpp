@@ -127,6 +127,14 @@ class HidrawTest : public testing::Test {
     out << bytes;
   }
 
+  // CreateFileW as the HID library opens a device: reading and writing,
+  // shared, overlapped.
+  static HANDLE OpenAsTheLibraryDoes(const standin::Path& path) {
+    return CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_OVERLAPPED, nullptr);
+  }
+
   std::string DevPath(const std::string& rest) const {
     return (root / "dev").string() + "/" + rest;
   }
@@ -214,9 +222,7 @@ TEST_P(DescribedInterface, OpensAndDescribesAsWindowsWould) {
   const Description& expected = c.expected;
   AddNode(c.node);
   const standin::Path path = PathOf(DevPath(c.interface).c_str());
-  HANDLE handle =
-      CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                  nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+  HANDLE handle = OpenAsTheLibraryDoes(path);
   ASSERT_NE(handle, INVALID_HANDLE_VALUE) << GetLastError();
 
   HIDD_ATTRIBUTES attributes{};
@@ -294,9 +300,7 @@ INSTANTIATE_TEST_SUITE_P(Interfaces, DescribedInterface, testing::ValuesIn(kDesc
 TEST_F(HidrawTest, NodeWithoutUsableDescriptorOpensButCannotBeDescribed) {
   AddNode(kUndescribed);
   const standin::Path path = PathOf(DevPath("hidraw0#0003:1234:5678.0001").c_str());
-  HANDLE handle =
-      CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                  nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+  HANDLE handle = OpenAsTheLibraryDoes(path);
   ASSERT_NE(handle, INVALID_HANDLE_VALUE);
   PHIDP_PREPARSED_DATA preparsed = nullptr;
   EXPECT_FALSE(HidD_GetPreparsedData(handle, &preparsed));
@@ -327,11 +331,7 @@ TEST_F(HidrawTest, PathsItDoesNotPresentDoNotOpen) {
     const std::string text = c.path[0] == '/' ? c.path : DevPath(c.path);
     const standin::Path path = PathOf(text.c_str());
     SetLastError(ERROR_SUCCESS);
-    EXPECT_EQ(
-        CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                    nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr),
-        INVALID_HANDLE_VALUE)
-        << c.what;
+    EXPECT_EQ(OpenAsTheLibraryDoes(path), INVALID_HANDLE_VALUE) << c.what;
     EXPECT_EQ(GetLastError(), c.error) << c.what;
   }
 }
@@ -343,10 +343,7 @@ TEST_F(HidrawTest, NodeThePermissionsRefuseIsAccessDenied) {
   AddNode(kUsbPad);
   ASSERT_EQ(chmod((root / "dev/hidraw10").c_str(), 0), 0);
   const standin::Path path = PathOf(DevPath("hidraw10#0003:045E:028E.0007").c_str());
-  EXPECT_EQ(
-      CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                  nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr),
-      INVALID_HANDLE_VALUE);
+  EXPECT_EQ(OpenAsTheLibraryDoes(path), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
 }
 
@@ -391,9 +388,7 @@ TEST_P(FramedRead, DeliversTheReportAsWindowsFramesIt) {
   const Framed& c = GetParam();
   AddNode(c.node);
   const standin::Path path = PathOf(DevPath(c.interface).c_str());
-  HANDLE handle =
-      CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                  nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+  HANDLE handle = OpenAsTheLibraryDoes(path);
   ASSERT_NE(handle, INVALID_HANDLE_VALUE);
 
   Completion completion;
@@ -478,9 +473,7 @@ TEST_F(HidrawTest, NodeThatEndsIsGoneAndRefusesFurtherReads) {
   // node whose device has gone finds an error.
   Write(root / "dev/hidraw10", std::string("\x01\x02\x03\x04", 4));
   const standin::Path path = PathOf(DevPath(kPadPath).c_str());
-  HANDLE handle =
-      CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                  nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+  HANDLE handle = OpenAsTheLibraryDoes(path);
   ASSERT_NE(handle, INVALID_HANDLE_VALUE);
   Bytes buffer(5);
   for (const DWORD expectedError : {ERROR_SUCCESS, ERROR_DEVICE_NOT_CONNECTED}) {

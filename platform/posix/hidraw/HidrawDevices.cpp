@@ -96,20 +96,6 @@ std::optional<HidIdentity> ReadIdentity(const fs::path& hidDevice) {
   return identity;
 }
 
-// The USB device a HID device sits on: its parent is the USB interface, and
-// that one's parent the device, with the descriptor's fields as attributes.
-std::optional<fs::path> UsbDeviceOf(const fs::path& hidDevice, const HidIdentity& identity) {
-  if (identity.bus != kBusUsb) {
-    return std::nullopt;
-  }
-  fs::path usbDevice = hidDevice.parent_path().parent_path();
-  std::error_code error;
-  if (!fs::is_regular_file(usbDevice / "bcdDevice", error)) {
-    return std::nullopt;  // e.g. a virtual device that only says it is on USB
-  }
-  return usbDevice;
-}
-
 // Where a node's HID device is in sysfs, resolved, or nothing once the node
 // is gone.
 std::optional<fs::path> HidDeviceOfNode(const std::string& sysRoot, const std::string& node) {
@@ -133,6 +119,12 @@ std::optional<ReportDescriptor> ReadDescriptor(const fs::path& hidDevice) {
     return std::nullopt;
   }
   return descriptor;
+}
+
+// The interfaces of a node: one per top-level collection, and one that cannot
+// be described for a node whose descriptor could not be read or parsed.
+size_t InterfaceCount(const std::optional<ReportDescriptor>& descriptor) {
+  return descriptor ? descriptor->collections.size() : 1;
 }
 
 // "hidraw12" -> 12; nothing for a name that is not a node's.
@@ -369,7 +361,7 @@ std::vector<Path> HidrawDevices::PresentPaths() {
     }
     const std::string first = devRoot + "/" + node.second + "#" + hidDevice->filename().string();
     const std::optional<ReportDescriptor> descriptor = ReadDescriptor(*hidDevice);
-    const size_t collections = descriptor ? descriptor->collections.size() : 1;
+    const size_t collections = InterfaceCount(descriptor);
     for (size_t collection = 0; collection < collections; ++collection) {
       const std::string path = first + CollectionSuffix(collection);
       paths.emplace_back(path.begin(), path.end());
@@ -402,7 +394,7 @@ std::unique_ptr<OpenInterface> HidrawDevices::Open(const Path& path, DWORD& erro
     return nullptr;
   }
   std::optional<ReportDescriptor> descriptor = ReadDescriptor(*hidDevice);
-  const size_t collections = descriptor ? descriptor->collections.size() : 1;
+  const size_t collections = InterfaceCount(descriptor);
   if (name->collection >= collections) {
     (void)close(file);
     error = ERROR_FILE_NOT_FOUND;
@@ -415,13 +407,17 @@ std::unique_ptr<OpenInterface> HidrawDevices::Open(const Path& path, DWORD& erro
   attributes.VendorID = static_cast<USHORT>(identity->vendor);
   attributes.ProductID = static_cast<USHORT>(identity->product);
   std::string productName = identity->name;
-  if (const std::optional<fs::path> usb = UsbDeviceOf(*hidDevice, *identity)) {
-    if (const std::optional<std::string> bcd = ReadAttribute(*usb / "bcdDevice")) {
-      attributes.VersionNumber = static_cast<USHORT>(std::strtoul(bcd->c_str(), nullptr, 16));
-    }
+  // A HID device on USB sits under its USB interface, and that under the USB
+  // device, whose descriptor's fields are its attributes. A virtual device
+  // that only says it is on USB has no bcdDevice there.
+  const fs::path usb = hidDevice->parent_path().parent_path();
+  const std::optional<std::string> bcd =
+      identity->bus == kBusUsb ? ReadAttribute(usb / "bcdDevice") : std::nullopt;
+  if (bcd) {
+    attributes.VersionNumber = static_cast<USHORT>(std::strtoul(bcd->c_str(), nullptr, 16));
     // Windows names a USB device by its product string alone; the kernel's
     // name puts the manufacturer's in front.
-    if (const std::optional<std::string> usbProduct = ReadAttribute(*usb / "product")) {
+    if (const std::optional<std::string> usbProduct = ReadAttribute(usb / "product")) {
       productName = *usbProduct;
     }
   }
